@@ -175,8 +175,7 @@ void profile_put(const char *path, const char *section, const char *key,
   char temp_path[TEMP_PATH_SIZE];
   // The new content goes beside the profile and is put in its place whole,
   // so the profile is never seen empty or half written.
-  if (string_copy(temp_path, sizeof temp_path, path) ==
-          std::strlen(path) &&
+  if (string_copy(temp_path, sizeof temp_path, path) == std::strlen(path) &&
       string_append(temp_path, sizeof temp_path, temp_suffix)) {
     FILE *src = plat_fopen(path, "r");
     // A profile that exists but cannot be read is left alone: its content

@@ -84,8 +84,7 @@ static void search_close(void) {
 int dir_search(const char *pattern, char *path_out, int flags) {
   // The pattern is held cut to the path size; a longer one counts as the
   // same pattern when its first 259 bytes agree.
-  if (search.open &&
-      std::strncmp(search.pattern, pattern, PATH_SIZE - 1) != 0)
+  if (search.open && std::strncmp(search.pattern, pattern, PATH_SIZE - 1) != 0)
     search_close();
   int have;
   if (!search.open) {

@@ -43,12 +43,17 @@
 //                                            settime, remove; "+" persists;
 //                                            errno a number or a name such as
 //                                            ENOSPC (default EIO)
+
+// 64-bit file sizes and offsets also on 32-bit hosts.
+#define _FILE_OFFSET_BITS 64
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -551,8 +556,15 @@ int read_byte(void) {
   return r == 1 ? c : -1;
 }
 
+// A background process that touched its controlling terminal would be
+// stopped; a terminal that is not the controlling one has no such rule.
+int tty_foreground(void) {
+  pid_t fg = tcgetpgrp(0);
+  return fg < 0 || fg == getpgrp();
+}
+
 int console_key_waiting(void) {
-  if (!isatty(0)) return 0;
+  if (!isatty(0) || !tty_foreground()) return 0;
   if (key_pushback >= 0) return 1;
   if (tty_raw() != 0) return 0;
   int r = byte_ready(0);
@@ -570,7 +582,7 @@ int console_key_read(void) {
     key_pushback = -1;
     return c;
   }
-  if (tty_raw() != 0) return 0;
+  if (!tty_foreground() || tty_raw() != 0) return 0;
   int c = read_byte();
   if (c == 27) {
     // An Escape that starts a cursor or function key sequence is taken
@@ -935,8 +947,24 @@ int plat_rename(const char *from, const char *to) {
   if (fault_hit(PLAT_OP_RENAME)) return -1;
   char src[HOST_PATH], dst[HOST_PATH];
   if (host_path(from, src) != 0) return -1;
-  // An existing target under another case is the one replaced.
+  // An existing target under another case is the one replaced, unless it is
+  // the source itself: then the rename only changes the name's case.
   if (host_path(to, dst) != 0) return -1;
+  char exact[HOST_PATH];
+  struct stat a, b;
+  if (map_path(to, exact) == 0 && stat(src, &a) == 0 && stat(dst, &b) == 0 &&
+      a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+    // The resolved parent with the last name as given.
+    const char *given = strrchr(exact, '/');
+    given = given ? given + 1 : exact;
+    char *cut = strrchr(dst, '/');
+    size_t keep = cut ? (size_t)(cut + 1 - dst) : 0;
+    if (keep + strlen(given) + 1 > HOST_PATH) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    memcpy(dst + keep, given, strlen(given) + 1);
+  }
   return rename(src, dst) == 0 ? 0 : -1;
 }
 
@@ -1030,6 +1058,7 @@ int find_match(const char *pat, const char *name) {
 }
 }  // namespace
 
+// f is taken as closed: a search still open in it is the caller's to close.
 int plat_find_first(const char *pattern, plat_find *f) {
   f->handle = NULL;
   f->name[0] = 0;

@@ -165,10 +165,9 @@ long long parse_number(const std::string &text, long long lo, long long hi,
   errno = 0;
   char *end = nullptr;
   long long v = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || end == text.c_str() || text[0] == ' ')
+  if (errno != 0 || *end != '\0' || end == text.c_str())
     bad_line(std::string("bad ") + what + " \"" + text + "\"");
-  if (v < lo || v > hi)
-    bad_line(std::string(what) + " out of range: " + text);
+  if (v < lo || v > hi) bad_line(std::string(what) + " out of range: " + text);
   return v;
 }
 
@@ -184,9 +183,8 @@ time_t parse_time(const std::string &text) {
     bad_line("bad time \"" + text + "\" (want 1997-05-05T09:07:00Z)");
   static const int mdays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (y < 1970 || y > 2099 || mo < 1 || mo > 12 || d < 1 ||
-      d > mdays[mo - 1] || (mo == 2 && d == 29 && !leap) || h > 23 ||
-      mi > 59 || s > 59)
+  if (y < 1970 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > mdays[mo - 1] ||
+      (mo == 2 && d == 29 && !leap) || h > 23 || mi > 59 || s > 59)
     bad_line("time out of range \"" + text + "\"");
   struct tm tm;
   std::memset(&tm, 0, sizeof tm);
@@ -326,7 +324,8 @@ void index_finish() {
   } else {
     for (const std::string &r : ix.records) bytes += r;
     if (ix.truncate >= 0)
-      bytes.resize(bytes.size() - ix.recsize + static_cast<size_t>(ix.truncate));
+      bytes.resize(bytes.size() - ix.recsize +
+                   static_cast<size_t>(ix.truncate));
   }
   int fd = create_file(path);
   write_all(fd, bytes.data(), bytes.size(), path);
@@ -374,12 +373,12 @@ void cmd_index(const std::vector<std::string> &f) {
     std::string val = eq == std::string::npos ? "" : o.substr(eq + 1);
     if (eq == std::string::npos) bad_line("bad index option \"" + o + "\"");
     if (key == "count") {
-      fresh.count = static_cast<long>(parse_number(val, -32768, 32767, "count"));
+      fresh.count =
+          static_cast<long>(parse_number(val, -32768, 32767, "count"));
       fresh.count_given = true;
     } else if (key == "header") {
-      fresh.header = static_cast<long>(
-          parse_number(val, 0, static_cast<long long>(kHeaderSize) - 1,
-                       "header"));
+      fresh.header = static_cast<long>(parse_number(
+          val, 0, static_cast<long long>(kHeaderSize) - 1, "header"));
     } else if (key == "recsize") {
       fresh.recsize =
           static_cast<size_t>(parse_number(val, 1, kMaxRecsize, "recsize"));
@@ -482,8 +481,8 @@ void cmd_file_size(const std::vector<std::string> &f) {
   }
   std::string path = out_path(f[1]);
   time_t when = parse_time(f[2]);
-  long long size = parse_number(f[3], 0, sparse ? (1LL << 40) : kMaxDenseSize,
-                                "size");
+  long long size =
+      parse_number(f[3], 0, sparse ? (1LL << 40) : kMaxDenseSize, "size");
   int fd = create_file(path);
   if (sparse) {
     if (ftruncate(fd, static_cast<off_t>(size)) != 0)

@@ -57,8 +57,7 @@ void copy_text(FILE *src, FILE *out) {
 
 // True when a title tag of the given size, in capitals or in small letters,
 // begins at p.
-bool tag_at(const char *p, const char *upper, const char *lower,
-            size_t size) {
+bool tag_at(const char *p, const char *upper, const char *lower, size_t size) {
   return std::memcmp(p, upper, size) == 0 || std::memcmp(p, lower, size) == 0;
 }
 
@@ -111,8 +110,8 @@ void title_capture(const char *bytes, unsigned count) {
 
   // The tag must lie wholly within the bytes, and one byte must follow it.
   for (unsigned i = 0; i + TITLE_END_TAG_SIZE <= count; i++) {
-    if (bytes[i] != '<' || !tag_at(bytes + i, "<TITLE>", "<title>",
-                                   TITLE_TAG_SIZE))
+    if (bytes[i] != '<' ||
+        !tag_at(bytes + i, "<TITLE>", "<title>", TITLE_TAG_SIZE))
       continue;
     const char *from = bytes + i + TITLE_TAG_SIZE;
     unsigned available = count - i - TITLE_TAG_SIZE;
@@ -128,8 +127,8 @@ void title_capture(const char *bytes, unsigned count) {
   // The title ends at its closing tag when that lies within the same bytes.
   size_t title_length = std::strlen(hst_title);
   for (size_t i = 0; i + TITLE_END_TAG_SIZE <= title_length; i++) {
-    if (hst_title[i] == '<' && tag_at(hst_title + i, "</TITLE>", "</title>",
-                                      TITLE_END_TAG_SIZE)) {
+    if (hst_title[i] == '<' &&
+        tag_at(hst_title + i, "</TITLE>", "</title>", TITLE_END_TAG_SIZE)) {
       hst_title[i] = '\0';
       break;
     }

@@ -15,10 +15,7 @@ namespace {
 // ("/d|" for "d:"), and the NUL.
 enum { LINK_PATH_SIZE = TEXT_SIZE + 2, DATE_PREFIX_SIZE = 20 };
 // Escaped texts: every byte may grow to "&lt;" (4 bytes) or "%22" (3).
-enum {
-  LABEL_SIZE = 4 * TEXT_SIZE + 1,
-  HREF_SIZE = 3 * LINK_PATH_SIZE + 1
-};
+enum { LABEL_SIZE = 4 * TEXT_SIZE + 1, HREF_SIZE = 3 * LINK_PATH_SIZE + 1 };
 
 const char local_link[] = "    <DT>%s<A HREF=\"file://%s\">%s</A>\n";
 const char web_link[] = "    <DT>%s<A HREF=\"%s\">%s</A>\n";

@@ -28,12 +28,11 @@ void write_run_heading(FILE *page) {
   char date_text[TEXT_SIZE];
   char time_text[TEXT_SIZE];
   std::snprintf(date_text, sizeof date_text, "%02u/%02u/%02u ",
-                (dos_year_field(now) + 80) % 100, dos_month(now),
-                dos_day(now));
+                (dos_year_field(now) + 80) % 100, dos_month(now), dos_day(now));
   time_text[0] = '\0';
   if ((settings.flg_hst_date & 2) != 0)
-    std::snprintf(time_text, sizeof time_text, "%02u:%02u:%02u",
-                  dos_hour(now), dos_minute(now), dos_second(now));
+    std::snprintf(time_text, sizeof time_text, "%02u:%02u:%02u", dos_hour(now),
+                  dos_minute(now), dos_second(now));
   char date_time[2 * TEXT_SIZE];
   std::snprintf(date_time, sizeof date_time, "%s%s", date_text, time_text);
   std::fprintf(page, run_heading, date_time);

@@ -3,6 +3,8 @@
 #ifndef VELDOR_URLMAP_H
 #define VELDOR_URLMAP_H
 
+#include <cstddef>
+
 #include "src/settings/settings.h"
 
 // URL kinds.
@@ -63,5 +65,12 @@ int graphic_test(const char *name);
 // bytes). Returns 1 when the path is longer than 260 bytes, else 0.
 int todir_path(const char *dir_domain, const char *dir_directory,
                const char *dir_filename, char *out_filename);
+
+// Rewrites every component of text from byte start on that the host could
+// resolve as "." or ".." (one made only of dots and blanks, with a dot): each
+// dot becomes "%2E". Components end at '\' or '/'; a Shift-JIS trail byte is
+// not a separator. The text stays within size bytes (at most OUT_PATH_SIZE).
+// Returns 1 when all of it fitted, 0 when it was cut.
+int path_guard(char *text, size_t size, size_t start);
 
 #endif

@@ -135,3 +135,30 @@ tz_guard::~tz_guard() {
     unsetenv("TZ");
   tzset();
 }
+
+stdout_capture::stdout_capture() : saved_fd_(-1), done_(false) {
+  std::fflush(stdout);
+  char templ[] = "/tmp/veldor-stdout-XXXXXX";
+  int fd = mkstemp(templ);
+  if (fd < 0) throw std::runtime_error("mkstemp failed");
+  path_ = templ;
+  saved_fd_ = dup(1);
+  dup2(fd, 1);
+  close(fd);
+}
+
+std::string stdout_capture::text() {
+  if (!done_) {
+    std::fflush(stdout);
+    dup2(saved_fd_, 1);
+    close(saved_fd_);
+    done_ = true;
+  }
+  std::string s = read_host_file(path_);
+  return s;
+}
+
+stdout_capture::~stdout_capture() {
+  text();
+  unlink(path_.c_str());
+}

@@ -53,4 +53,18 @@ class tz_guard {
   bool had_;
 };
 
+// Captures what is written to standard output (fd 1) between construction
+// and text(); stdout is flushed on both ends.
+class stdout_capture {
+ public:
+  stdout_capture();
+  ~stdout_capture();
+  std::string text();  // ends the capture and returns the bytes
+
+ private:
+  int saved_fd_;
+  std::string path_;
+  bool done_;
+};
+
 #endif
