@@ -56,11 +56,27 @@ int is_dir_or_drive(const char *path) {
   return 0;
 }
 
+// The first and last backslash of text, passing over the second byte of each
+// double-byte character; NULL when there is none.
+static void find_backslashes(char *text, char **first, char **last) {
+  *first = *last = NULL;
+  for (char *p = text; *p != '\0'; p++) {
+    if (string_lead_byte(static_cast<unsigned char>(*p))) {
+      if (p[1] == '\0') break;
+      p++;
+    } else if (*p == '\\') {
+      if (*first == NULL) *first = p;
+      *last = p;
+    }
+  }
+}
+
 int path_dir_part(const char *path, char *out) {
   string_copy(out, PATH_SIZE, path);
-  char *first = std::strchr(out, '\\');
+  char *first;
+  char *last;
+  find_backslashes(out, &first, &last);
   if (first != NULL) {
-    char *last = std::strrchr(out, '\\');
     if (last == first)
       last[1] = '\0';  // the root keeps its backslash: C:\X gives C:\ .
     else
@@ -128,7 +144,11 @@ int make_dirs(const char *path) {
   // Every part before a backslash is created when it is missing; a failure
   // there shows in the final creation.
   for (; path[i] != '\0'; i++) {
-    if (path[i] == '\\') {
+    if (string_lead_byte(static_cast<unsigned char>(path[i])) &&
+        path[i + 1] != '\0') {
+      work[i] = path[i];
+      i++;
+    } else if (path[i] == '\\') {
       work[i] = '\0';
       if (!is_dir_or_drive(work)) plat_mkdir(work);
     }

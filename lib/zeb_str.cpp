@@ -71,3 +71,7 @@ int string_to_int(const char *text) {
   if (value > static_cast<unsigned long long>(INT_MAX)) return INT_MAX;
   return static_cast<int>(value);
 }
+
+int string_lead_byte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}

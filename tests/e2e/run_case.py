@@ -8,12 +8,17 @@ A case is a folder holding case.txt, made of sections that start with a line
                           VELDOR_TEST_CLOCK to "1998-01-15 10:20:30")
   %args ARG ...           the command line (shell words)
   %mkdir DIR ...          folders made in the run folder before the run
-  %profile                VELDOR.INI, written with CR LF line ends
+  %invoke path            start the program as .bin/veldor instead of by its
+                          bare name (its profile is then .bin/VELDOR.INI)
+  %profile [PATH]         VELDOR.INI (or PATH), written with CR LF line ends
   %manifest               the cache, written by mkcache into ./cache
   %setup                  shell commands run in the run folder before the run
   %stdout                 the expected console output
   %log [path]             the expected log (default LOG.TXT), CR LF on disk
-  %profile-after          the expected VELDOR.INI after the run, CR LF on disk
+  %profile-after [PATH]   the expected VELDOR.INI (or PATH) after the run,
+                          CR LF on disk
+  %mtime PATH=TIME ...    files or folders whose modification time must be
+                          TIME (YYYY-MM-DDTHH:MM:SSZ)
   %file PATH [crlf] [mtime=YYYY-MM-DDTHH:MM:SSZ] [hex]
                           a file the run must leave, with exactly this content
   %nofile PATH ...        files or folders the run must not leave
@@ -22,7 +27,9 @@ A case is a folder holding case.txt, made of sections that start with a line
   %repeat N               run the program N times (default 1); the expected
                           output is that of the last run
 
-The run folder is a fresh temporary folder; the program is started by its bare
+A section's body is every line up to the next section, empty lines included:
+an expected text that ends in an empty line shows it as the section's last
+line. The run folder is a fresh temporary folder; the program is started by its bare
 name through PATH with the run folder as current directory, standard input not
 a terminal and LANG=C. Texts are written here in UTF-8 and compared as the
 program's Shift-JIS (CP932); "{ROOT}" stands for the run folder in the
@@ -54,11 +61,6 @@ def parse_case(text):
         elif current is not None:
             current["body"].append(line[1:] if line.startswith("%%") else line)
         # lines before the first section are comments
-    for s in sections:
-        # a section's body ends at the next section; a trailing empty line
-        # before it is layout, not content
-        while s["body"] and s["body"][-1] == "":
-            s["body"].pop()
     return sections
 
 
@@ -116,7 +118,9 @@ def main():
     args = ap.parse_args()
 
     with open(os.path.join(args.case, "case.txt"), encoding="utf-8") as f:
-        sections = parse_case(f.read())
+        text = f.read()
+        # the file's own last line end is not part of the last section
+        sections = parse_case(text[:-1] if text.endswith("\n") else text)
 
     run_dir = tempfile.mkdtemp(prefix="veldor-e2e-")
     run_dir = os.path.realpath(run_dir)
@@ -147,8 +151,11 @@ def main():
                 os.makedirs(os.path.join(run_dir, d), exist_ok=True)
         elif name == "repeat":
             repeat = int(s["opts"][0])
+        elif name == "invoke":
+            argv[0] = os.path.join(".bin", "veldor")
         elif name == "profile":
-            with open(os.path.join(run_dir, "VELDOR.INI"), "wb") as f:
+            target = s["opts"][0] if s["opts"] else "VELDOR.INI"
+            with open(os.path.join(run_dir, target), "wb") as f:
                 f.write(body_bytes(s, root, run_dir, crlf=True))
         elif name == "manifest":
             path = os.path.join(run_dir, ".manifest")
@@ -164,6 +171,9 @@ def main():
         proc = subprocess.run(argv, cwd=run_dir, env=env,
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60)
+    if args.keep:
+        with open(os.path.join(run_dir, ".stdout"), "wb") as f:
+            f.write(proc.stdout)
     if proc.returncode != 0:
         failures.append("exit code %d" % proc.returncode)
     if proc.stderr:
@@ -190,9 +200,22 @@ def main():
                 failures.append(diff(path, want, got or b""))
         elif name == "profile-after":
             want = body_bytes(s, root, run_dir, crlf=True)
-            got = read(os.path.join(run_dir, "VELDOR.INI"))
+            target = s["opts"][0] if s["opts"] else "VELDOR.INI"
+            got = read(os.path.join(run_dir, target))
             if got != want:
-                failures.append(diff("VELDOR.INI", want, got or b""))
+                failures.append(diff(target, want, got or b""))
+        elif name == "mtime":
+            for word in s["opts"]:
+                p, _, t = word.rpartition("=")
+                full = os.path.join(os.fsencode(run_dir), unescape_bytes(p))
+                try:
+                    m = int(os.stat(full).st_mtime)
+                except OSError:
+                    failures.append("missing " + p)
+                    continue
+                if m != parse_mtime(t):
+                    failures.append("%s: mtime %s, expected %s" % (p, time.strftime(
+                        "%Y-%m-%dT%H:%M:%SZ", time.gmtime(m)), t))
         elif name == "file":
             path = unescape_bytes(s["opts"][0])
             full = os.path.join(os.fsencode(run_dir), path)
@@ -229,7 +252,7 @@ def main():
                     dirs[:] = [x for x in dirs if x not in (b"cache", b".bin")]
                 for x in files:
                     p = os.path.normpath(os.path.join(rel, x))
-                    if p not in (b"VELDOR.INI", b".manifest"):
+                    if p not in (b"VELDOR.INI", b".manifest", b".stdout"):
                         got.append(p)
             got.sort()
             if got != want:

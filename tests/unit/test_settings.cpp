@@ -249,8 +249,8 @@ TEST(SettingsDump, PrintsOnlyAtADebugLevelWithTheTableRenumbered) {
   EXPECT_NE(out.find("\nflg_cap_dom =1\n<DOMAIN>\nDOM00=a.com\nDIR00=A\n"
                      "DOM01=b.com\nDIR01=B\n"),
             std::string::npos);
-  ASSERT_GE(out.size(), 8u);
-  EXPECT_EQ(out.substr(out.size() - 8), "\nDIR01=B\n");
+  ASSERT_GE(out.size(), 9u);
+  EXPECT_EQ(out.substr(out.size() - 9), "\nDIR01=B\n");
 }
 
 }  // namespace
