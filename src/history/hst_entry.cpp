@@ -41,7 +41,9 @@ bool entry_selected(const char *url_filename) {
 }
 
 // The output path as the path part of a file URL: "d:" becomes "/d|", every
-// backslash a slash. Cut to the buffer.
+// backslash a slash. The second byte of a double-byte character stays as it
+// is even when it is 5C, so that the link names the file the copy went to.
+// Cut to the buffer, never inside a character.
 void make_link_path(const char *out_filename, char *link) {
   size_t o = 0;
   const char *p = out_filename;
@@ -51,8 +53,15 @@ void make_link_path(const char *out_filename, char *link) {
     link[o++] = '|';
     p += 2;
   }
-  for (; *p != '\0' && o + 1 < LINK_PATH_SIZE; p++)
+  for (; *p != '\0' && o + 1 < LINK_PATH_SIZE; p++) {
+    if (string_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+      if (o + 2 >= LINK_PATH_SIZE) break;
+      link[o++] = *p++;
+      link[o++] = *p;
+      continue;
+    }
     link[o++] = *p == '\\' ? '/' : *p;
+  }
   link[o] = '\0';
 }
 

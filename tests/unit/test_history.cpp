@@ -209,6 +209,8 @@ TEST_F(History, LinkPaths) {
       {"d:\\x", "/d|/x"},
       {"OUT\\A.HTM", "OUT/A.HTM"},
       {".\\A.HTM", "./A.HTM"},
+      // a double-byte character whose second byte is 5C keeps it
+      {"\\OUT\\\x95\x5C\\\x83\x5C.HTM", "/OUT/\x95\x5C/\x83\x5C.HTM"},
   };
   settings.flg_hst_mode = 3;
   settings.flg_hst_type = 1;
