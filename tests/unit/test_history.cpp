@@ -33,14 +33,6 @@ const char url[] = "http://example.com/a/index.html";
 const char out_path[] = "C:\\OUT\\A\\INDEX.HTM";
 const std::string link = "/C|/OUT/A/INDEX.HTM";
 
-std::string crlf(const std::string &text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
 
 std::string local_line(const std::string &prefix, const std::string &href,
                        const std::string &label) {

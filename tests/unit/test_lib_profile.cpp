@@ -14,15 +14,6 @@
 
 namespace {
 
-// The bytes on disk of a text written through a text stream.
-std::string crlf(const std::string &text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
 
 std::set<std::string> list_dir(const std::string &path) {
   std::set<std::string> names;

@@ -15,14 +15,6 @@
 
 namespace {
 
-std::string crlf(const std::string &text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
 
 // Loads the settings for a program that lies in the scratch folder.
 void load_from(const scratch_dir &dir) {

@@ -44,6 +44,15 @@ std::string scratch_dir::program_path() const {
   return p;
 }
 
+std::string crlf(const std::string &text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
 void write_host_file(const std::string &path, const std::string &bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   if (!f) throw std::runtime_error("cannot write " + path);

@@ -21,6 +21,9 @@ class scratch_dir {
   std::string old_cwd_;
 };
 
+// The bytes on disk of a text written through a text stream (LF as CR LF).
+std::string crlf(const std::string &text);
+
 // Host-side file helpers (paths in host form, relative to the current
 // directory unless absolute).
 void write_host_file(const std::string &path, const std::string &bytes);
