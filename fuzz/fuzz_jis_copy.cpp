@@ -177,9 +177,9 @@ void check_text_copy(const uint8_t *data, size_t size) {
     std::string piece = text.substr(pos, end - pos);
     pos = end;
     piece.resize(std::strlen(piece.c_str()));
-    std::string conv = model_convert(
-        reinterpret_cast<const unsigned char *>(piece.c_str()),
-        static_cast<unsigned>(piece.size()));
+    std::string conv =
+        model_convert(reinterpret_cast<const unsigned char *>(piece.c_str()),
+                      static_cast<unsigned>(piece.size()));
     if (conv.size() > FAT_BUFFER_SIZE - 1) conv.resize(FAT_BUFFER_SIZE - 1);
     written += conv.c_str();
     model_title(&title, conv.data(), conv.size());
@@ -201,8 +201,9 @@ void check_byte_copy(const uint8_t *data, size_t size) {
   FUZZ_CHECK(got.size() == size &&
              (size == 0 || std::memcmp(got.data(), data, size) == 0));
   std::string title;
-  for (size_t pos = 0; pos < size; pos += COPYBUF_SIZE) {
-    size_t n = size - pos < COPYBUF_SIZE ? size - pos : COPYBUF_SIZE;
+  const size_t chunk = COPYBUF_SIZE;
+  for (size_t pos = 0; pos < size; pos += chunk) {
+    size_t n = size - pos < chunk ? size - pos : chunk;
     model_title(&title, reinterpret_cast<const char *>(data + pos), n);
   }
   FUZZ_CHECK(title == hst_title);

@@ -19,16 +19,6 @@
 
 #include "platform/platform.h"
 
-// A failed invariant: the input that led here is the finding.
-#define FUZZ_CHECK(cond)                                                   \
-  do {                                                                     \
-    if (!(cond)) {                                                         \
-      std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__,      \
-                   __LINE__, #cond);                                       \
-      std::abort();                                                        \
-    }                                                                      \
-  } while (0)
-
 namespace fuzz {
 
 inline std::string &scratch_path() {
@@ -47,14 +37,22 @@ inline void remove_tree(const std::string &path) {
 
 inline void remove_scratch() { remove_tree(scratch_path()); }
 
+// A failed invariant: the input that led here is the finding. The scratch
+// folder goes first, since abort skips the exit handlers.
+[[noreturn]] inline void fail(const char *file, int line, const char *what) {
+  std::fprintf(stderr, "%s:%d: invariant failed: %s\n", file, line, what);
+  remove_scratch();
+  std::abort();
+}
+
 // Makes the scratch folder (once per process) under $TMPDIR or /tmp and
 // returns its absolute host path. It is removed when the process exits.
 inline const std::string &scratch() {
   std::string &path = scratch_path();
   if (path.empty()) {
     const char *tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") +
-                        "/veldor-fuzz-XXXXXX";
+    std::string templ =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/veldor-fuzz-XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr) {
@@ -145,5 +143,10 @@ inline bool terminated(const char *buf, size_t size) {
 }
 
 }  // namespace fuzz
+
+#define FUZZ_CHECK(cond)                                \
+  do {                                                  \
+    if (!(cond)) fuzz::fail(__FILE__, __LINE__, #cond); \
+  } while (0)
 
 #endif

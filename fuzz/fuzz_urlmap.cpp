@@ -36,12 +36,13 @@
 
 namespace {
 
-const int cgi_values[16] = {0, 1, 2, 3, 0, 1, 2, 3,
+const int cgi_values[16] = {0,  1, 2, 3, 0,   1,    2,       3,
                             -1, 4, 5, 7, 100, -100, INT_MAX, INT_MIN};
-const int dir_max_values[16] = {260, 0, 1, 2, 3, 4, 5, 6,
-                                7, 8, 9, -1, -260, 12, INT_MAX, INT_MIN};
+const int dir_max_values[16] = {260, 0, 1, 2,  3,    4,  5,       6,
+                                7,   8, 9, -1, -260, 12, INT_MAX, INT_MIN};
 const char *const out_roots[4] = {
-    "C:\\OUT\\", ".\\", "\\\\", "D:\\"
+    "C:\\OUT\\", ".\\", "\\\\",
+    "D:\\"
     "a-root-folder-long-enough-to-leave-little-room-for-the-parts-"
     "a-root-folder-long-enough-to-leave-little-room-for-the-parts-"
     "a-root-folder-long-enough-to-leave-little-room-for-the-parts\\"};
@@ -173,8 +174,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The URL in a block of its own length, so that no function reads past it.
   field url(url_text.size() + 1);
   std::memcpy(url.bytes, url_text.c_str(), url_text.size() + 1);
-  field url_domain(TEXT_SIZE), url_directory(TEXT_SIZE), url_filename(TEXT_SIZE);
-  field dir_domain(TEXT_SIZE), dir_directory(TEXT_SIZE), dir_filename(TEXT_SIZE);
+  field url_domain(TEXT_SIZE), url_directory(TEXT_SIZE),
+      url_filename(TEXT_SIZE);
+  field dir_domain(TEXT_SIZE), dir_directory(TEXT_SIZE),
+      dir_filename(TEXT_SIZE);
   field out_filename(OUT_PATH_SIZE);
 
   int kind = url_kind(url.bytes);

@@ -56,15 +56,17 @@ int is_dir_or_drive(const char *path) {
   return 0;
 }
 
-// The first and last backslash of text, passing over the second byte of each
-// double-byte character; NULL when there is none.
+// The first and last separator of text, passing over the second byte of each
+// double-byte character; NULL when there is none. A slash separates as a
+// backslash does, since the host takes both, so a search for SUB/* names its
+// matches SUB/NAME.
 static void find_backslashes(char *text, char **first, char **last) {
   *first = *last = NULL;
   for (char *p = text; *p != '\0'; p++) {
     if (string_lead_byte(static_cast<unsigned char>(*p))) {
       if (p[1] == '\0') break;
       p++;
-    } else if (*p == '\\') {
+    } else if (*p == '\\' || *p == '/') {
       if (*first == NULL) *first = p;
       *last = p;
     }
@@ -125,7 +127,8 @@ int dir_search(const char *pattern, char *path_out, int flags) {
         // neither takes another backslash.
         path_dir_part(search.pattern, path_out);
         size_t len = std::strlen(path_out);
-        if (len > 0 && path_out[len - 1] != '\\' && path_out[len - 1] != ':')
+        if (len > 0 && path_out[len - 1] != '\\' && path_out[len - 1] != '/' &&
+            path_out[len - 1] != ':')
           string_append(path_out, PATH_SIZE, "\\");
         string_append(path_out, PATH_SIZE, name);
       }
@@ -148,7 +151,7 @@ int make_dirs(const char *path) {
         path[i + 1] != '\0') {
       work[i] = path[i];
       i++;
-    } else if (path[i] == '\\') {
+    } else if (path[i] == '\\' || path[i] == '/') {
       work[i] = '\0';
       if (!is_dir_or_drive(work)) plat_mkdir(work);
     }

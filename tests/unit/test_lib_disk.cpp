@@ -134,6 +134,11 @@ TEST(PathDirPart, Cases) {
       {"", "", 0},
       {"A\\B\\C\\", "A\\B\\C", 1},
       {"a:b:c", "a:b:", 1},
+      // a slash separates as on the host; a trail byte 5C does not
+      {"SUB/x.dat", "SUB/", 1},
+      {"/tmp/cache/", "/tmp/cache", 1},
+      {"D\\\x83\x5C\\F", "D\\\x83\x5C", 1},
+      {"\x83\x5C", "", 0},
   };
   for (const auto &c : cases) {
     char out[260];
@@ -266,6 +271,12 @@ TEST_F(DiskTest, MakeDirsCreatesTheChain) {
   EXPECT_EQ(make_dirs("OUT\\A\\B"), -1);  // nothing left to create
   EXPECT_EQ(make_dirs("X\\Y\\Z"), 0);
   EXPECT_TRUE(plat_is_dir("X\\Y\\Z"));
+  EXPECT_EQ(make_dirs("S/T/U"), 0);
+  EXPECT_TRUE(plat_is_dir("S\\T\\U"));
+  // A double-byte name whose second byte is 5C is one level, not two.
+  EXPECT_EQ(make_dirs("OUT\\\x83\x5C\\V"), 0);
+  EXPECT_TRUE(host_file_exists("OUT/\x83\x5C/V"));
+  EXPECT_FALSE(host_file_exists("OUT/\x83"));
   // A trailing backslash creates the directory at it; the final creation
   // then fails.
   EXPECT_EQ(make_dirs("OUT\\C\\"), -1);
