@@ -122,13 +122,14 @@ def kill_loop(fx, args, rng, failures):
     rc, out, err = run_to_end(fx, d)
     length = time.monotonic() - t0
     base_mirror = mirror(d)
+    base_files = [k for k, v in base_mirror.items() if v[0] == "file"]
     if rc != 0 or err or read_profile(d) != NEW_PROFILE or \
             fs.END not in out:
         failures.append("undisturbed run: rc %s, stderr %r" % (rc, err[:500]))
         return
     shutil.rmtree(os.path.dirname(d), ignore_errors=True)
     print("undisturbed run: %.2f s, %d files copied" % (length,
-                                                         len(base_mirror)))
+                                                         len(base_files)))
 
     stats = {"ended before the signal": 0, "before the first copy": 0,
              "while copying": 0, "after the copies": 0,
@@ -151,7 +152,7 @@ def kill_loop(fx, args, rng, failures):
         left = temp_files(d)
         # Where the signal came, told by what the run left (the console
         # output is a pipe and so is written in blocks).
-        copied = mirror(d)
+        copied = {k: v for k, v in mirror(d).items() if v[0] == "file"}
         done = sum(1 for k, v in copied.items() if base_mirror.get(k) == v)
         if p.returncode == 0:
             stats["ended before the signal"] += 1
@@ -162,7 +163,7 @@ def kill_loop(fx, args, rng, failures):
             stats["after the profile rewrite"] += 1
         elif left:
             stats["in the profile rewrite"] += 1
-        elif done == len(base_mirror):
+        elif done == len(base_files):
             stats["after the copies"] += 1
         elif copied:
             stats["while copying"] += 1
