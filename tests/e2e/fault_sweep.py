@@ -121,7 +121,8 @@ OLD_HISTORY = (b"<TITLE>History from TORVIK</TITLE>\n<H2>History from TORVIK"
 OLD_LOG = b"\nVELDOR (MS-DOS,32\x83r\x83b\x83g\x94\xc5)\nan earlier run\n"
 
 START = (b"\nVELDOR (MS-DOS,32\x83r\x83b\x83g\x94\xc5)\n"
-         b"\x8f\x88\x97\x9d\x82\xf0\x8aJ\x8en\x82\xb5\x82\xdc\x82\xb7\x81B\n\n")
+         b"\x8f\x88\x97\x9d\x82\xf0\x8aJ\x8en\x82\xb5\x82\xdc\x82\xb7"
+         b"\x81B\n\n")
 END = (b"\n\x8f\x88\x97\x9d\x82\xf0\x8fI\x97\xb9\x82\xb5\x82\xdc\x82\xb5"
        b"\x82\xbd\x81B\n")
 # The two summary messages, numbers left open; nothing may follow them.
@@ -243,7 +244,8 @@ class Fixture:
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(("LC_", "VELDOR_"))}
         env.update({"LANG": "C", "TZ": "UTC", "VELDOR_TEST_CLOCK": CLOCK,
-                    "PATH": self.bin + os.pathsep + env.get("PATH", "/usr/bin")})
+                    "PATH": self.bin + os.pathsep +
+                    env.get("PATH", "/usr/bin")})
         if fail:
             env["VELDOR_TEST_FAIL"] = fail
         return env
