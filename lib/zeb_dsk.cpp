@@ -62,11 +62,8 @@ int is_dir_or_drive(const char *path) {
 // matches SUB/NAME.
 static void find_backslashes(char *text, char **first, char **last) {
   *first = *last = NULL;
-  for (char *p = text; *p != '\0'; p++) {
-    if (string_lead_byte(static_cast<unsigned char>(*p))) {
-      if (p[1] == '\0') break;
-      p++;
-    } else if (*p == '\\' || *p == '/') {
+  for (char *p = text; *p != '\0'; p += string_char_size(p)) {
+    if (*p == '\\' || *p == '/') {
       if (*first == NULL) *first = p;
       *last = p;
     }
@@ -146,16 +143,13 @@ int make_dirs(const char *path) {
   size_t i = 0;
   // Every part before a backslash is created when it is missing; a failure
   // there shows in the final creation.
-  for (; path[i] != '\0'; i++) {
-    if (string_lead_byte(static_cast<unsigned char>(path[i])) &&
-        path[i + 1] != '\0') {
-      work[i] = path[i];
-      i++;
-    } else if (path[i] == '\\' || path[i] == '/') {
+  while (path[i] != '\0') {
+    if (path[i] == '\\' || path[i] == '/') {
       work[i] = '\0';
       if (!is_dir_or_drive(work)) plat_mkdir(work);
     }
-    work[i] = path[i];
+    for (size_t n = string_char_size(path + i); n > 0; n--, i++)
+      work[i] = path[i];
   }
   work[i] = '\0';
   return plat_mkdir(work) == 0 ? 0 : -1;

@@ -72,6 +72,11 @@ int string_to_int(const char *text) {
   return static_cast<int>(value);
 }
 
-int string_lead_byte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+size_t string_char_size(const char *text) {
+  unsigned char lead = static_cast<unsigned char>(text[0]);
+  unsigned char trail = static_cast<unsigned char>(text[1]);
+  if (((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) &&
+      ((trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC)))
+    return 2;
+  return 1;
 }

@@ -11,10 +11,11 @@ extern const char zeb_str_version[];  // "ZEB_STR 1.49"
 // lead byte and it and the byte after it stay as they are. Returns text.
 char *string_upper(char *text);
 
-// 1 when c is the first byte of a Shift-JIS double-byte character (81-9F,
-// E0-FC); paths are walked so that its second byte, which may be 5C, is never
-// taken for a backslash.
-int string_lead_byte(unsigned char c);
+// The bytes of the character at text in a path: 2 for a Shift-JIS lead byte
+// (81-9F, E0-FC) followed by a trail byte (40-7E, 80-FC), else 1. Paths are
+// walked by it, as the platform maps them, so that a trail byte 5C is never
+// taken for a backslash while a slash after a lead byte still separates.
+size_t string_char_size(const char *text);
 
 // Copies src into dst of size bytes (size >= 1), cutting it to size-1 bytes;
 // dst is always terminated. Returns the length of the copy.

@@ -13,22 +13,13 @@
 #include "src/settings/settings.h"
 #include "src/urlmap/urlmap.h"
 
-static int is_lead_byte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-// The position of the last path separator of path, or -1. A Shift-JIS lead
-// byte takes the byte after it along, so a trail byte 5C is no separator.
+// The position of the last path separator of path, or -1; a trail byte 5C
+// is no separator.
 static long last_separator(const char *path) {
   long last = -1;
-  for (long i = 0; path[i] != '\0'; i++) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (is_lead_byte(c) && path[i + 1] != '\0') {
-      i++;
-    } else if (c == '\\' || c == '/') {
-      last = i;
-    }
-  }
+  for (long i = 0; path[i] != '\0';
+       i += static_cast<long>(string_char_size(path + i)))
+    if (path[i] == '\\' || path[i] == '/') last = i;
   return last;
 }
 
@@ -90,12 +81,11 @@ static int proc_item(uint32_t i) {
     dos_time_file(cache_filename, &t);
     dos_datetime last = settings.flg_last_time;
     if (settings.flg_debug >= 2) {
-      msg_trace("\tbefore %04d/%02d/%02d %02d:%02d\n",
-                static_cast<int>(dos_year_field(last) + 1980),
-                static_cast<int>(dos_month(last)),
-                static_cast<int>(dos_day(last)),
-                static_cast<int>(dos_hour(last)),
-                static_cast<int>(dos_minute(last)));
+      msg_trace(
+          "\tbefore %04d/%02d/%02d %02d:%02d\n",
+          static_cast<int>(dos_year_field(last) + 1980),
+          static_cast<int>(dos_month(last)), static_cast<int>(dos_day(last)),
+          static_cast<int>(dos_hour(last)), static_cast<int>(dos_minute(last)));
       msg_trace("\tftime  %04d/%02d/%02d %02d:%02d\n",
                 static_cast<int>(dos_year_field(t) + 1980),
                 static_cast<int>(dos_month(t)), static_cast<int>(dos_day(t)),

@@ -53,14 +53,15 @@ void make_link_path(const char *out_filename, char *link) {
     link[o++] = '|';
     p += 2;
   }
-  for (; *p != '\0' && o + 1 < LINK_PATH_SIZE; p++) {
-    if (string_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
-      if (o + 2 >= LINK_PATH_SIZE) break;
-      link[o++] = *p++;
-      link[o++] = *p;
-      continue;
+  for (size_t n; *p != '\0'; p += n) {
+    n = string_char_size(p);
+    if (o + n >= LINK_PATH_SIZE) break;
+    if (n == 2) {
+      link[o++] = p[0];
+      link[o++] = p[1];
+    } else {
+      link[o++] = *p == '\\' ? '/' : *p;
     }
-    link[o++] = *p == '\\' ? '/' : *p;
   }
   link[o] = '\0';
 }

@@ -17,25 +17,10 @@
 // Empty components (doubled separators) are harmless and stay.
 #include <cstring>
 
+#include "lib/zeb_str.h"
 #include "src/urlmap/urlmap.h"
 
 namespace {
-
-int sjis_lead(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-int sjis_trail(unsigned char c) {
-  return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
-}
-
-// Bytes of the character at s: 2 for a lead byte with its trail byte.
-size_t char_length(const char *s) {
-  if (sjis_lead(static_cast<unsigned char>(s[0])) &&
-      sjis_trail(static_cast<unsigned char>(s[1])))
-    return 2;
-  return 1;
-}
 
 int is_separator(char c) { return c == '\\' || c == '/'; }
 
@@ -73,13 +58,14 @@ int path_guard(char *text, size_t size, size_t start) {
   int fitted = 1;
   for (;;) {
     size_t begin = r;
-    while (src[r] != '\0' && !is_separator(src[r])) r += char_length(src + r);
+    while (src[r] != '\0' && !is_separator(src[r]))
+      r += string_char_size(src + r);
     int dot_name = is_dot_name(src + begin, r - begin);
     component_out = w;
     // Written a whole character (or a whole "%2E") at a time, so that a cut
     // never splits one.
     for (size_t k = begin; k < r;) {
-      size_t step = char_length(src + k);
+      size_t step = string_char_size(src + k);
       const char *piece = src + k;
       size_t n = step;
       if (dot_name && src[k] == '.') {

@@ -139,6 +139,8 @@ TEST(PathDirPart, Cases) {
       {"/tmp/cache/", "/tmp/cache", 1},
       {"D\\\x83\x5C\\F", "D\\\x83\x5C", 1},
       {"\x83\x5C", "", 0},
+      // a slash is no trail byte: after a lead byte it still separates
+      {"A\\\x83/B", "A\\\x83", 1},
   };
   for (const auto &c : cases) {
     char out[260];
