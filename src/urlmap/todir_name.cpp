@@ -139,21 +139,17 @@ int todir_path(const char *dir_domain, const char *dir_directory,
                const char *dir_filename, char *out_filename) {
   // Each part is taken through a field-sized copy, so that a part is never
   // read past its 260 bytes.
+  // The folders take a backslash after them, the file name none.
+  const char *const parts[3] = {dir_domain, dir_directory, dir_filename};
   char part[TEXT_SIZE];
   string_copy(out_filename, OUT_PATH_SIZE, settings.out_directory);
   size_t root = std::strlen(out_filename);
-  string_copy(part, TEXT_SIZE, dir_domain);
-  if (part[0] != '\0') {
+  for (int i = 0; i < 3; i++) {
+    string_copy(part, TEXT_SIZE, parts[i]);
+    if (part[0] == '\0') continue;
     string_append(out_filename, OUT_PATH_SIZE, part);
-    string_append(out_filename, OUT_PATH_SIZE, "\\");
+    if (i < 2) string_append(out_filename, OUT_PATH_SIZE, "\\");
   }
-  string_copy(part, TEXT_SIZE, dir_directory);
-  if (part[0] != '\0') {
-    string_append(out_filename, OUT_PATH_SIZE, part);
-    string_append(out_filename, OUT_PATH_SIZE, "\\");
-  }
-  string_copy(part, TEXT_SIZE, dir_filename);
-  if (part[0] != '\0') string_append(out_filename, OUT_PATH_SIZE, part);
   // Decoded escapes may have made "." or ".." levels below the root; they are
   // rewritten before the length is judged, so the path tested is the path
   // used. A rewrite that overflows the buffer is far past 260 bytes anyway.
