@@ -106,25 +106,6 @@ void model_title(std::string *title, const char *bytes, size_t count) {
   }
 }
 
-// What a text stream reads from raw bytes: CR LF as LF, up to the first 1A.
-std::string text_read(const uint8_t *data, size_t size) {
-  std::string s;
-  for (size_t i = 0; i < size && data[i] != 0x1A; i++) {
-    if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
-    s.push_back(static_cast<char>(data[i]));
-  }
-  return s;
-}
-
-std::string text_write(const std::string &s) {
-  std::string raw;
-  for (char c : s) {
-    if (c == '\n') raw.push_back('\r');
-    raw.push_back(c);
-  }
-  return raw;
-}
-
 void check_conversion(const uint8_t *data, size_t size) {
   unsigned len = static_cast<unsigned>(size);
   char *input = new char[size + 1];
@@ -167,7 +148,8 @@ void check_text_copy(const uint8_t *data, size_t size) {
   // The model: pieces of at most 32511 bytes up to and with a line feed,
   // each taken up to its first NUL, converted, cut to the 32511 bytes the
   // conversion buffer holds, and written up to its first NUL.
-  std::string text = text_read(data, size);
+  std::string text =
+      fuzz::text_read(std::string(reinterpret_cast<const char *>(data), size));
   std::string written, title;
   for (size_t pos = 0; pos < text.size();) {
     size_t end = pos;
@@ -186,7 +168,7 @@ void check_text_copy(const uint8_t *data, size_t size) {
   }
   std::string got;
   FUZZ_CHECK(fuzz::read_file(out_host, &got));
-  FUZZ_CHECK(got == text_write(written));
+  FUZZ_CHECK(got == fuzz::text_write(written));
   FUZZ_CHECK(title == hst_title);
 }
 

@@ -30,25 +30,6 @@ std::string profile;  // host path of the profile
 
 enum { LINE_SIZE = 80 };
 
-// What a text stream reads from raw bytes.
-std::string text_read(const std::string &raw) {
-  std::string s;
-  for (size_t i = 0; i < raw.size() && raw[i] != '\x1a'; i++) {
-    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-    s.push_back(raw[i]);
-  }
-  return s;
-}
-
-std::string text_write(const std::string &s) {
-  std::string raw;
-  for (char c : s) {
-    if (c == '\n') raw.push_back('\r');
-    raw.push_back(c);
-  }
-  return raw;
-}
-
 // The pieces a reader with an 80-byte line buffer gets: up to and with a
 // line feed, at most 79 bytes; each as the text up to its first NUL.
 std::vector<std::string> pieces(const std::string &text) {
@@ -195,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (const std::string &name : fuzz::list_dir(folder))
     ::unlink((folder + "/" + name).c_str());
   fuzz::write_file(profile, raw);
-  std::vector<std::string> lines = pieces(text_read(raw));
+  std::vector<std::string> lines = pieces(fuzz::text_read(raw));
 
   check_get(lines, section, key);
   check_get(lines, "DIR", "OUTDIR");
@@ -212,8 +193,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (same) {
     FUZZ_CHECK(after == raw);  // the value was there: untouched
   } else {
-    FUZZ_CHECK(after == text_write(model_put(lines, section, key, value)));
-    FUZZ_CHECK(after.find(text_write(key + "=" + value + "\n")) !=
+    FUZZ_CHECK(after ==
+               fuzz::text_write(model_put(lines, section, key, value)));
+    FUZZ_CHECK(after.find(fuzz::text_write(key + "=" + value + "\n")) !=
                std::string::npos);
   }
   // Nothing but the profile is left in the folder: no temporary file.

@@ -142,6 +142,26 @@ inline bool terminated(const char *buf, size_t size) {
   return std::memchr(buf, '\0', size) != nullptr;
 }
 
+// What a text stream reads from raw bytes: CR LF as LF, up to the first 1A.
+inline std::string text_read(const std::string &raw) {
+  std::string s;
+  for (size_t i = 0; i < raw.size() && raw[i] != '\x1a'; i++) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    s.push_back(raw[i]);
+  }
+  return s;
+}
+
+// What a text stream writes for s: every LF as CR LF.
+inline std::string text_write(const std::string &s) {
+  std::string raw;
+  for (char c : s) {
+    if (c == '\n') raw.push_back('\r');
+    raw.push_back(c);
+  }
+  return raw;
+}
+
 }  // namespace fuzz
 
 #define FUZZ_CHECK(cond)                                \
