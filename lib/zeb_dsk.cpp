@@ -2,6 +2,7 @@
 // and the packed MS-DOS date and time.
 #include "lib/zeb_dsk.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "lib/zeb_str.h"
@@ -54,6 +55,12 @@ int is_dir_or_drive(const char *path) {
   // A drive counts whether or not it is ready.
   if (letter && path[1] == ':' && path[2] == '\0') return 1;
   return 0;
+}
+
+void dos_time_text(dos_datetime t, char out[DOS_TIME_TEXT_SIZE]) {
+  std::snprintf(out, DOS_TIME_TEXT_SIZE, "%04u/%02u/%02u %02u:%02u",
+                dos_year_field(t) + 1980, dos_month(t), dos_day(t), dos_hour(t),
+                dos_minute(t));
 }
 
 // The first and last separator of text, passing over the second byte of each

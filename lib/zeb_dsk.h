@@ -24,6 +24,13 @@ inline unsigned dos_second(dos_datetime t) { return (t & 0x1F) * 2; }
 dos_datetime dos_pack(unsigned year, unsigned month, unsigned day,
                       unsigned hour, unsigned minute, unsigned second);
 
+// Room for the text of dos_time_text and its NUL.
+enum { DOS_TIME_TEXT_SIZE = 17 };
+
+// The date and time of t to the minute as "1997/05/05 09:07" (the year as
+// field + 1980), the form LAST_TIME is stored and traced in.
+void dos_time_text(dos_datetime t, char out[DOS_TIME_TEXT_SIZE]);
+
 // 1 when the path can be opened for reading as a file, else 0 (a directory
 // gives 0).
 int file_exists(const char *path);

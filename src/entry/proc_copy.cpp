@@ -81,15 +81,11 @@ static int proc_item(uint32_t i) {
     dos_time_file(cache_filename, &t);
     dos_datetime last = settings.flg_last_time;
     if (settings.flg_debug >= 2) {
-      msg_trace(
-          "\tbefore %04d/%02d/%02d %02d:%02d\n",
-          static_cast<int>(dos_year_field(last) + 1980),
-          static_cast<int>(dos_month(last)), static_cast<int>(dos_day(last)),
-          static_cast<int>(dos_hour(last)), static_cast<int>(dos_minute(last)));
-      msg_trace("\tftime  %04d/%02d/%02d %02d:%02d\n",
-                static_cast<int>(dos_year_field(t) + 1980),
-                static_cast<int>(dos_month(t)), static_cast<int>(dos_day(t)),
-                static_cast<int>(dos_hour(t)), static_cast<int>(dos_minute(t)));
+      char text[DOS_TIME_TEXT_SIZE];
+      dos_time_text(last, text);
+      msg_trace("\tbefore %s\n", text);
+      dos_time_text(t, text);
+      msg_trace("\tftime  %s\n", text);
     }
     if ((t >> 5) < (last >> 5)) {
       if (settings.flg_debug >= 2)

@@ -27,7 +27,7 @@ static size_t msg_format(char *buf, const char *format, va_list args) {
     return 0;
   }
   return static_cast<size_t>(n) < MSG_BUFFER_SIZE ? static_cast<size_t>(n)
-                                                   : MSG_BUFFER_SIZE - 1;
+                                                  : MSG_BUFFER_SIZE - 1;
 }
 
 static void msg_out(int to_console, const char *format, va_list args) {
@@ -148,12 +148,8 @@ int run_end(void) {
   if (settings.flg_hst_only == 0) {
     dos_datetime t;
     dos_time_now(&t);
-    char text[TEXT_SIZE];
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d %02d:%02d",
-                  static_cast<int>(dos_year_field(t) + 1980),
-                  static_cast<int>(dos_month(t)), static_cast<int>(dos_day(t)),
-                  static_cast<int>(dos_hour(t)),
-                  static_cast<int>(dos_minute(t)));
+    char text[DOS_TIME_TEXT_SIZE];
+    dos_time_text(t, text);
     profile_put(settings.sec_profile, settings.sec_dir, "LAST_TIME", text);
   }
   if (settings.flg_wait_key == 1) {

@@ -197,11 +197,9 @@ void settings_dump(void) {
   msg_trace("flg_hst_date =%d\n", s.flg_hst_date);
   msg_trace("flg_log_file =%d\n", s.flg_log_file);
   msg_trace("flg_last_from=%d\n", s.flg_last_from);
-  dos_datetime t = s.flg_last_time;
-  msg_trace("flg_last_time=%04d/%02d/%02d %02d:%02d\n",
-            static_cast<int>(dos_year_field(t) + 1980),
-            static_cast<int>(dos_month(t)), static_cast<int>(dos_day(t)),
-            static_cast<int>(dos_hour(t)), static_cast<int>(dos_minute(t)));
+  char last_time[DOS_TIME_TEXT_SIZE];
+  dos_time_text(s.flg_last_time, last_time);
+  msg_trace("flg_last_time=%s\n", last_time);
   msg_trace("<OPTION>\n");
   msg_trace("domain_only =%s\n", s.domain_only);
   msg_trace("domain_ext  =%s\n", s.domain_ext);
@@ -222,7 +220,8 @@ void settings_dump(void) {
   msg_trace("flg_cap_dir =%d\n", s.flg_cap_dir);
   msg_trace("flg_cap_dom =%d\n", s.flg_cap_dom);
   msg_trace("<DOMAIN>\n");
-  for (uint32_t i = 0; i < domain_table.dom_count && i < DOMAIN_TABLE_SIZE; i++) {
+  for (uint32_t i = 0; i < domain_table.dom_count && i < DOMAIN_TABLE_SIZE;
+       i++) {
     msg_trace("DOM%02d=%s\n", static_cast<int>(i), domain_table.entry[i].dom);
     msg_trace("DIR%02d=%s\n", static_cast<int>(i), domain_table.entry[i].dir);
   }

@@ -82,6 +82,26 @@ class DiskTest : public testing::Test {
   scratch_dir dir;
 };
 
+TEST(DosTimeText, ToTheMinuteWithTheFullYear) {
+  struct {
+    dos_datetime t;
+    const char *text;
+  } cases[] = {
+      {dos_pack(1997, 5, 5, 9, 7, 58), "1997/05/05 09:07"},
+      {0, "1980/00/00 00:00"},
+      // the widest value: year field 127, every field at its top
+      {(127u << 25) | (15u << 21) | (31u << 16) | (31u << 11) | (63u << 5),
+       "2107/15/31 31:63"},
+  };
+  for (const auto &c : cases) {
+    char text[DOS_TIME_TEXT_SIZE + 1];
+    std::memset(text, 'Z', sizeof text);
+    dos_time_text(c.t, text);
+    EXPECT_STREQ(text, c.text);
+    EXPECT_EQ(text[DOS_TIME_TEXT_SIZE], 'Z');  // nothing past the field
+  }
+}
+
 TEST_F(DiskTest, DosTimeFileIsLocalLastWriteTime) {
   write_host_file("F.DAT", "x");
   set_host_file_time("F.DAT", utc_seconds(2001, 2, 3, 12, 0, 7));
