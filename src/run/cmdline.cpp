@@ -1,48 +1,39 @@
 // The command line: switches over the profile's values, and the usage texts.
-#include <cstdio>
 #include <cstring>
 
 #include "lib/zeb_arg.h"
 #include "lib/zeb_str.h"
-#include "platform/platform.h"
 #include "src/run/run.h"
 #include "src/settings/settings.h"
 
+// The name both usage texts show twice; usage texts never reach the log.
 static const char *const usage_name = "PELKAR";
 
 #define USAGE_BANNER \
   "\n%s - VELDOR  version 1.08  (C) 1997-1998 VELDOR developers"
 
-// Usage texts go to standard output only, never to the log.
-static void usage_out(const char *format) {
-  char buf[MSG_BUFFER_SIZE];
-  int n = std::snprintf(buf, sizeof buf, format, usage_name, usage_name);
-  if (n < 0) return;
-  size_t len = static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n)
-                                                   : sizeof buf - 1;
-  plat_console_write(buf, len);
-}
-
 void usage_print(void) {
-  usage_out(USAGE_BANNER
-            "\n\n    using : %s [options...] [url]\n"
-            "\t-i    : not Intel data\n"
-            "\t-v    : verbose not display\n"
-            "\t-r    : result not display\n"
-            "\t-k    : wait key press\n"
-            "\t-?    : display help message\n\n");
+  msg_console(USAGE_BANNER
+              "\n\n    using : %s [options...] [url]\n"
+              "\t-i    : not Intel data\n"
+              "\t-v    : verbose not display\n"
+              "\t-r    : result not display\n"
+              "\t-k    : wait key press\n"
+              "\t-?    : display help message\n\n",
+              usage_name, usage_name);
 }
 
 void usage_debug(void) {
-  usage_out(USAGE_BANNER
-            "\n\n    using : %s [options...]\n"
-            "\t-!    : debug1 mode  disp copy\n"
-            "\t-!2   : debug2 mode  disp copy+conv+all\n"
-            "\t-!3   : debug3 mode  disp copy+conv+all+detail\n"
-            "\t-t    : test1  mode  proc read+conv\n"
-            "\t-t2   : test2  mode  proc read+conv+copy\n"
-            "\t-t3   : test3  mode  proc read+conv+copy(cgi skip)\n"
-            "\t-t4   : test4  mode  proc read+conv+copy(dir skip)\n\n");
+  msg_console(USAGE_BANNER
+              "\n\n    using : %s [options...]\n"
+              "\t-!    : debug1 mode  disp copy\n"
+              "\t-!2   : debug2 mode  disp copy+conv+all\n"
+              "\t-!3   : debug3 mode  disp copy+conv+all+detail\n"
+              "\t-t    : test1  mode  proc read+conv\n"
+              "\t-t2   : test2  mode  proc read+conv+copy\n"
+              "\t-t3   : test3  mode  proc read+conv+copy(cgi skip)\n"
+              "\t-t4   : test4  mode  proc read+conv+copy(dir skip)\n\n",
+              usage_name, usage_name);
 }
 
 int cmdline_parse(int argc, char **argv) {
@@ -59,7 +50,8 @@ int cmdline_parse(int argc, char **argv) {
       continue;
     }
     char letter = arg[0];
-    if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+    if (letter >= 'A' && letter <= 'Z')
+      letter = static_cast<char>(letter - 'A' + 'a');
     const char *rest = arg[0] ? arg + 1 : arg;
     switch (letter) {
       case '!':
@@ -74,7 +66,8 @@ int cmdline_parse(int argc, char **argv) {
         break;
       case 'h':
         settings.flg_hst_only = 1;
-        string_copy(settings.fat_filename, TEXT_SIZE, *rest ? rest : "NETSCAPE.HST");
+        string_copy(settings.fat_filename, TEXT_SIZE,
+                    *rest ? rest : "NETSCAPE.HST");
         string_copy(settings.log_filename, TEXT_SIZE, "HISTORY.TXT");
         string_copy(settings.hst_filename, TEXT_SIZE, "HISTORY.HTM");
         settings.flg_hst_file = 1;

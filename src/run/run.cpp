@@ -45,6 +45,15 @@ void msg_print(const char *format, ...) {
   va_end(args);
 }
 
+void msg_console(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  char buf[MSG_BUFFER_SIZE];
+  size_t n = msg_format(buf, format, args);
+  va_end(args);
+  plat_console_write(buf, n);
+}
+
 void msg_trace(const char *format, ...) {
   va_list args;
   va_start(args, format);

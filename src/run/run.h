@@ -41,6 +41,10 @@ void msg_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Every other message: console unless -v, and log.
 void msg_trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// A plain formatted print to the console only (never the log), through the
+// message buffer: the usage texts.
+void msg_console(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // Reads the command line over the profile's values. 1 run, 0 show usage.
 int cmdline_parse(int argc, char **argv);
 void usage_print(void);
