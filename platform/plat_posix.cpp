@@ -646,11 +646,11 @@ int parse_errno(const char *s, int *err) {
   return 1;
 }
 
-void parse_fail_spec(const char *spec) {
+void parse_fail_list(const char *list) {
   static const char *ops[PLAT_OP_COUNT] = {
       "open", "read", "write", "mkdir", "rename", "settime", "remove"};
   char item[128];
-  const char *p = spec;
+  const char *p = list;
   while (*p) {
     size_t n = strcspn(p, ",");
     if (n < sizeof item) {
@@ -764,7 +764,7 @@ void plat_init(void) {
 
   plat_fail_reset();
   const char *fail = getenv("VELDOR_TEST_FAIL");
-  if (fail) parse_fail_spec(fail);
+  if (fail) parse_fail_list(fail);
 }
 
 void plat_program_path(const char *argv0, char *out, size_t size) {

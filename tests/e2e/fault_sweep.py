@@ -340,10 +340,10 @@ def check(r, baseline, fx, load_phase):
 
 
 def fail_spec(kind, n, persist):
-    spec = "%s:%d%s" % (kind, n, "+" if persist else "")
+    fault = "%s:%d%s" % (kind, n, "+" if persist else "")
     if kind in ERRNO:
-        spec += ":" + ERRNO[kind]
-    return spec
+        fault += ":" + ERRNO[kind]
+    return fault
 
 
 def first_unchanged(kind, same, limit=4096):
@@ -396,7 +396,7 @@ def main():
             print("FAIL baseline run:\n  " + "\n  ".join(bad))
             return 1
 
-        jobs = []  # (spec, load_phase)
+        jobs = []  # (fault, load_phase)
         for kind in kinds:
             count = first_unchanged(
                 kind, lambda s: run_once(fx, s).same_as(baseline)) - 1
@@ -411,24 +411,24 @@ def main():
                     jobs.append((fail_spec(kind, n, persist), n <= loading))
 
         def one(job):
-            spec, load_phase = job
-            r = run_once(fx, spec)
-            return spec, load_phase, r, check(r, baseline, fx, load_phase)
+            fault, load_phase = job
+            r = run_once(fx, fault)
+            return fault, load_phase, r, check(r, baseline, fx, load_phase)
 
         changed = empty_section = 0
         with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-            for spec, load_phase, r, bad in pool.map(one, jobs):
+            for fault, load_phase, r, bad in pool.map(one, jobs):
                 same = r.same_as(baseline)
                 changed += not same
                 if r.profile == EMPTY_SECTION_PROFILE:
                     empty_section += 1
                     if args.verbose:
-                        print("NOTE %s: LAST_TIME stored under []" % spec)
+                        print("NOTE %s: LAST_TIME stored under []" % fault)
                 if bad:
-                    failures.append((spec, bad))
+                    failures.append((fault, bad))
                 if args.verbose:
                     print("%-22s %s%s" % (
-                        spec, "load " if load_phase else "",
+                        fault, "load " if load_phase else "",
                         "; ".join(bad) if bad else
                         ("ok, as the baseline" if same else "ok")))
         bad = fx.intact()
@@ -441,8 +441,8 @@ def main():
     finally:
         fx.cleanup()
 
-    for spec, bad in failures:
-        print("FAIL VELDOR_TEST_FAIL=%s" % spec)
+    for fault, bad in failures:
+        print("FAIL VELDOR_TEST_FAIL=%s" % fault)
         for b in bad:
             print("  " + b)
     return 1 if failures else 0

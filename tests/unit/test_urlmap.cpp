@@ -30,12 +30,12 @@ namespace {
 
 // Applies "KEY=VALUE;KEY=VALUE" with the profile's key names onto the
 // defaults; an empty value empties a text field.
-void apply_settings(const std::string &spec) {
+void apply_settings(const std::string &overrides) {
   size_t pos = 0;
-  while (pos < spec.size()) {
-    size_t end = spec.find(';', pos);
-    if (end == std::string::npos) end = spec.size();
-    std::string item = spec.substr(pos, end - pos);
+  while (pos < overrides.size()) {
+    size_t end = overrides.find(';', pos);
+    if (end == std::string::npos) end = overrides.size();
+    std::string item = overrides.substr(pos, end - pos);
     pos = end + 1;
     size_t eq = item.find('=');
     ASSERT_NE(eq, std::string::npos) << item;
